@@ -118,8 +118,8 @@ bool RegistryFile::parse_header(size_t line_begin, size_t begin, size_t end) {
     if (length < 3 || p[length - 1] != ']' || p[1] == '-')
         return false;
     current_ = make_key(std::string(p + 1, length - 2));
-    if (current_ == nullptr || current_->parent == &top_)
-        return false; // A hive's root is no key of its own to write.
+    if (current_ == nullptr)
+        return false;
     current_->has_section = true;
     if (sections_.empty())
         preamble_end_ = line_begin;
@@ -133,30 +133,28 @@ bool RegistryFile::parse_header(size_t line_begin, size_t begin, size_t end) {
 // a backslash.
 static bool read_hex_bytes(const std::string &text, size_t &p, size_t line_end, std::string &out,
                            size_t &next) {
-    for (;;) {
-        while (p < line_end) {
-            char c = text[p];
-            if (c == ',' || c == ' ' || c == '\t') {
-                ++p;
-            } else if (c == '\\' && text.find_first_not_of(" \t", p + 1) >= line_end) {
-                if (next >= text.size())
-                    return false;
-                p = next;
-                line_end = text.find('\n', p);
-                if (line_end == std::string::npos)
-                    line_end = text.size();
-                next = line_end + 1;
-                if (line_end > p && text[line_end - 1] == '\r')
-                    --line_end;
-            } else if (p + 1 < line_end && hex_digit(c) >= 0 && hex_digit(text[p + 1]) >= 0) {
-                out += char(hex_digit(c) * 16 + hex_digit(text[p + 1]));
-                p += 2;
-            } else {
+    while (p < line_end) {
+        char c = text[p];
+        if (c == ',' || c == ' ' || c == '\t') {
+            ++p;
+        } else if (c == '\\' && text.find_first_not_of(" \t", p + 1) >= line_end) {
+            if (next >= text.size())
                 return false;
-            }
+            p = next;
+            line_end = text.find('\n', p);
+            if (line_end == std::string::npos)
+                line_end = text.size();
+            next = line_end + 1;
+            if (line_end > p && text[line_end - 1] == '\r')
+                --line_end;
+        } else if (p + 1 < line_end && hex_digit(c) >= 0 && hex_digit(text[p + 1]) >= 0) {
+            out += char(hex_digit(c) * 16 + hex_digit(text[p + 1]));
+            p += 2;
+        } else {
+            return false;
         }
-        return true;
     }
+    return true;
 }
 
 bool RegistryFile::parse_value(size_t &begin, size_t end, size_t &next) {
