@@ -122,7 +122,8 @@ void MachineTest::in_fresh_process(const std::function<void()> &body,
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child failed (its messages are above)";
+    int child_exit_status = WEXITSTATUS(status);
+    EXPECT_EQ(child_exit_status, 0) << "the child failed (its messages are above)";
 }
 
 std::vector<FoundEntry> find_all(const char *pattern) {
