@@ -228,6 +228,11 @@ SCENARIOS = [
              EXTENSION + PROGID + SHELL + OPEN + command(default(VIEW_COMMAND)), dict(VIEWER_TREE),
              expected_log=LOG_EXTENSION + LOG_PROGID + log_dir("C:\\APPS\\VIEWER"),
              removed_keys=(K_EXTENSION, K_PROGID), removed_files=(VIEWER,)),
+    Scenario("mime_database_keys_stay_when_the_type_was_their_only_key",
+             "MIME, Database or Content Type deleted, or lost from the rewritten file",
+             EXTENSION + PROGID + SHELL + OPEN + command(default(VIEW_COMMAND)) + MIME_TYPE,
+             dict(VIEWER_TREE), expected_log=LOG_KEYS + log_dir("C:\\APPS\\VIEWER"),
+             removed_keys=ALL_KEYS, removed_files=(VIEWER,)),
     Scenario("mime_type_outside_content_type_stays",
              "the MIME type deleted from another folder of the database",
              EXTENSION + PROGID + SHELL + OPEN + command(default(VIEW_COMMAND))
