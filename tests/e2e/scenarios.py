@@ -181,6 +181,11 @@ def refused(name, open_command, guards):
 LONGEST_DIR = "APPS/" + "L" * 240  # C:\APPS\LLL...\V.EXE is 254 characters
 TOO_LONG_COMMAND = "C:\\APPS\\VIEWER\\" + "T" * 234 + "\\V.EXE"  # 255 characters
 
+# Five folders of 50 characters below C:\APPS\VIEWER: the fifth would make
+# the current directory 269 characters long, past what Windows allows.
+DEEP_LEVELS = [VIEWER + ("/" + "D" * 50) * depth for depth in range(6)]
+DEEP_TREE = {level + "/f.txt": b"level file" for level in DEEP_LEVELS}
+
 SCENARIOS = [
     full("full_installation_is_removed_and_replaces_earlier_log",
          "a step left out, a message out of order, an earlier run's log kept",
@@ -291,6 +296,25 @@ SCENARIOS = [
     full("value_longer_than_the_buffer_gives_no_directory",
          "part of a value too long for the buffer cut to a parent of the real directory",
          TOO_LONG_COMMAND, expected_log=LOG_KEYS, removed_keys=ALL_KEYS),
+    full("read_only_log_stays_and_the_run_goes_on",
+         "a log that cannot be opened stopping the run, or made writable and replaced",
+         earlier_log=ReadOnly(EARLIER_LOG), expected_log=EARLIER_LOG,
+         removed_keys=ALL_KEYS, removed_files=(VIEWER,)),
+    Scenario("expand_sz_command_is_used_as_it_stands",
+             "the command's registry type looked at, or its text expanded",
+             EXTENSION + PROGID + SHELL + OPEN + command("@=" + reg_hex(2, VIEW_COMMAND, REGEDIT4))
+             + MIME_TYPE + OTHER_MIME_TYPES, dict(VIEWER_TREE),
+             expected_log=LOG_KEYS + log_dir("C:\\APPS\\VIEWER"),
+             removed_keys=ALL_KEYS, removed_files=(VIEWER,)),
+    full("percent_signs_in_directory_are_logged_unchanged",
+         "the directory used as a format, its conversions expanded",
+         "C:\\APPS\\V%s%n%%\\VIEW.EXE %1", files={"APPS/V%s%n%%/VIEW.EXE": b"MZ"},
+         expected_log=LOG_KEYS + log_dir("C:\\APPS\\V%s%n%%"),
+         removed_keys=ALL_KEYS, removed_files=("APPS/V%s%n%%",)),
+    full("tree_deeper_than_the_path_limit_stays_below_it",
+         "a folder entered whose path Windows could not make current",
+         files=DEEP_TREE, expected_log=LOG_KEYS, removed_keys=ALL_KEYS,
+         removed_files=tuple(level + "/f.txt" for level in DEEP_LEVELS[:-1])),
     refused("windows_directory_is_refused", "C:\\WINDOWS\\VIEW.EXE %1",
             "the Windows directory emptied"),
     refused("folder_inside_windows_directory_is_refused", "c:\\windows\\system32\\VIEW.EXE %1",
