@@ -74,7 +74,7 @@ BOOL enter_child(const char *name) {
     struct stat here;
     if (stat(".", &here) != 0)
         return fail_with_errno();
-    int fd = openat(AT_FDCWD, where.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(AT_FDCWD, where.name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return fail_with(errno == ENOTDIR || errno == ELOOP ? ERROR_DIRECTORY : error_from_errno(errno));
     BOOL changed = change_to(fd, path);
@@ -93,7 +93,7 @@ BOOL leave_to_parent() {
         return TRUE; // ".." of a root is that root
     WindowsPath path = state.path;
     path.names.pop_back();
-    int fd = openat(AT_FDCWD, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(AT_FDCWD, "..", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int expected = state.came_from.empty() ? open_windows_dir(path, path.names.size()) : -1;
     struct stat parent, wanted;
     bool same = fd >= 0 && fstat(fd, &parent) == 0;
@@ -125,7 +125,7 @@ BOOL enter_path(const char *text) {
     int fd = open_windows_dir(path, path.names.size());
     if (fd < 0)
         return FALSE;
-    int real = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int real = openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     close(fd);
     if (real < 0)
         return fail_with_errno();
