@@ -98,6 +98,55 @@ class RunAgain(MachineTest):
                          "the first run's log and every file left as they were")
 
 
+def replace_in_file(where: str, old: bytes, new: bytes):
+    with open(where, "rb") as f:
+        text = f.read()
+    if old not in text:
+        raise AssertionError("setup: %r not in %s" % (old, where))
+    with open(where, "wb") as f:
+        f.write(text.replace(old, new, 1))
+
+
+# Faults planted after a correct run, each of which the check must report.
+PLANTED_FAULTS = [
+    ("unrelated string value changed", "registry.reg", b'@="txtfile"', b'@="txtfilf"'),
+    ("unrelated hex byte changed on its continuation line", "registry.reg", b"  ff", b"  fe"),
+    ("unrelated dword changed", "registry.reg", b"dword:00010000", b"dword:00010001"),
+    ("unrelated file changed", "drive_c/APPS/keep.txt", b"another", b"Another"),
+    ("log line end without CR", "drive_c/WINDOWS/ZELVORANT_UNINSTALL.LOG", b"removed\r\n",
+     b"removed\n"),
+]
+
+
+class CheckSeesPlantedFaults(MachineTest):
+    """The check itself must not pass a machine that differs from the
+    expectation: each fault planted after a correct run is reported."""
+
+    scenario = scenario_named("full_installation_is_removed_and_replaces_earlier_log")
+
+    def run_correctly(self):
+        make_machine(self.machine, self.scenario)
+        self.assert_no_differences(check(self.scenario, self.machine,
+                                          run_native(UNINST, self.machine).exit_status))
+
+    def test_each_planted_fault_is_reported(self):
+        for what, where, old, new in PLANTED_FAULTS:
+            with self.subTest(what):
+                self.run_correctly()
+                replace_in_file(os.path.join(self.machine, where), old, new)
+                self.assertNotEqual([], check(self.scenario, self.machine), what)
+                self.remove_machine()
+                os.makedirs(self.machine)
+
+    def test_stray_file_and_missing_file_are_reported(self):
+        self.run_correctly()
+        os.remove(os.path.join(self.machine, "drive_c/TEMP/V.LOG"))
+        open(os.path.join(self.machine, "registry.reg.tmp"), "w").close()
+        differences = check(self.scenario, self.machine)
+        self.assertTrue(any("TEMP/V.LOG" in d for d in differences), differences)
+        self.assertTrue(any("registry.reg.tmp" in d for d in differences), differences)
+
+
 if __name__ == "__main__":
     if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
         UNINST = os.path.abspath(sys.argv.pop(1))
