@@ -2,7 +2,6 @@
 // every value form, rewrites that keep every other byte, implicit parent
 // keys, files it cannot parse, atomic replacement and runs at once.
 #include <dirent.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
