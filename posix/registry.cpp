@@ -5,6 +5,7 @@
 // it returns, through a temporary file renamed into place, so that a crash
 // never leaves half a registry behind and runs at once lose nothing. A file
 // that cannot be parsed behaves as an empty registry and is never rewritten.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -120,11 +121,37 @@ bool write_all(int fd, const std::string &text) {
     return true;
 }
 
+bool is_temporary_name(const char *name) {
+    size_t prefix = strlen(registry_name);
+    if (strncmp(name, registry_name, prefix) != 0 || name[prefix] != '.' ||
+        strlen(name) != prefix + 7)
+        return false;
+    return strspn(name + prefix + 1, "0123456789abcdef") == 6;
+}
+
+// A process killed between creating its temporary file and renaming it
+// leaves that file behind. Every save holds the machine's lock, so while it
+// is held no temporary file is anyone's work in progress.
+void remove_stale_temporaries() {
+    int fd = openat(machine_fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    while (struct dirent *entry = readdir(dir))
+        if (is_temporary_name(entry->d_name))
+            unlinkat(machine_fd(), entry->d_name, 0);
+    closedir(dir);
+}
+
 // Replaces registry.reg whole: the new text goes to a temporary file in the
 // same folder, which is then renamed over the old one.
 bool save() {
     if (!loaded.parsed)
         return false;
+    remove_stale_temporaries();
     char temporary[] = "registry.reg.XXXXXX";
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
