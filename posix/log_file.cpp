@@ -12,8 +12,10 @@ using namespace standin;
 
 // A symbolic link planted at the log's place is never followed, so its
 // target is neither emptied nor written; nor is anything but a plain file
-// opened (a FIFO would hang the run). A read-only log, or a folder that
-// forbids creating it, refuses the open, as Windows refuses write access.
+// opened (a FIFO would hang the run), nor a file with a second name (a hard
+// link planted there would have the run empty another program's file). A
+// read-only log, or a folder that forbids creating it, refuses the open, as
+// Windows refuses write access. Departure: Windows would follow both links.
 FILE *log_file_open(const char *windows_path, int truncate) {
     Location where;
     if (locate(windows_path, where) != ERROR_SUCCESS || where.is_root)
@@ -36,7 +38,7 @@ FILE *log_file_open(const char *windows_path, int truncate) {
     int fd = openat(where.dir_fd, where.name.c_str(), flags, 0666);
     if (fd < 0)
         return nullptr;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
         fcntl(fd, F_SETFL, flags & O_APPEND) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
