@@ -45,8 +45,9 @@ static std::shared_ptr<Node> node_at(const std::string &path, bool create) {
         if (names[i].empty())
             continue;
         auto &children = node->children;
-        auto found = std::find_if(children.begin(), children.end(),
-                                  [&](const auto &child) { return same_name(child->name, names[i]); });
+        auto found = std::find_if(children.begin(), children.end(), [&](const auto &child) {
+            return same_name(child->name, names[i]);
+        });
         if (found != children.end()) {
             node = *found;
         } else if (create) {
@@ -112,7 +113,9 @@ static void list_nodes(const Node &folder, std::vector<std::string> &out) {
 
 using namespace detail;
 
-void add_folder(const std::string &path) { add_node(path, Kind::folder); }
+void add_folder(const std::string &path) {
+    add_node(path, Kind::folder);
+}
 
 void add_file(const std::string &path, bool read_only) {
     if (auto file = add_node(path, Kind::file))
@@ -134,7 +137,9 @@ void forbid_listing(const std::string &path) {
         folder->no_list = true;
 }
 
-bool path_exists(const std::string &path) { return node_at(path, false) != nullptr; }
+bool path_exists(const std::string &path) {
+    return node_at(path, false) != nullptr;
+}
 
 std::vector<std::string> all_paths() {
     std::vector<std::string> paths;
@@ -145,7 +150,9 @@ std::vector<std::string> all_paths() {
     return paths;
 }
 
-std::vector<std::string> deleted_paths() { return state().deleted_paths; }
+std::vector<std::string> deleted_paths() {
+    return state().deleted_paths;
+}
 
 void set_current_directory(const std::string &path) {
     Resolved resolved = resolve(path, true);
@@ -158,7 +165,9 @@ void set_current_directory(const std::string &path) {
     state().current = resolved.holder;
 }
 
-std::string current_directory() { return chain_path(state().current); }
+std::string current_directory() {
+    return chain_path(state().current);
+}
 
 } // namespace platform_double
 

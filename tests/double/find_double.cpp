@@ -36,7 +36,9 @@ static std::vector<WIN32_FIND_DATAA> entries_of(const Node &folder) {
     return entries;
 }
 
-static bool is_match_all(const std::string &pattern) { return pattern == "*.*" || pattern == "*"; }
+static bool is_match_all(const std::string &pattern) {
+    return pattern == "*.*" || pattern == "*";
+}
 
 static HANDLE fail_search(Record &record, DWORD error) {
     state().last_error = error;
@@ -63,8 +65,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     Resolved resolved = resolve(folder_path, true);
     if (resolved.error != ERROR_SUCCESS || resolved.node == nullptr ||
         resolved.node->kind != Kind::folder)
-        return fail_search(record, resolved.error != ERROR_SUCCESS ? resolved.error
-                                                                   : ERROR_PATH_NOT_FOUND);
+        return fail_search(record,
+                           resolved.error != ERROR_SUCCESS ? resolved.error : ERROR_PATH_NOT_FOUND);
     if (resolved.node->no_list)
         return fail_search(record, ERROR_ACCESS_DENIED);
     Search search{entries_of(*resolved.node)};

@@ -2,7 +2,9 @@
 // test is over, that the double was used and used rightly.
 #include "platform_double.h"
 
-void PlatformDoubleTest::SetUp() { platform_double::reset(); }
+void PlatformDoubleTest::SetUp() {
+    platform_double::reset();
+}
 
 void PlatformDoubleTest::TearDown() {
     using namespace platform_double;

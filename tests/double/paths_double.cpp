@@ -9,7 +9,9 @@ namespace platform_double::detail {
 // Links are followed at most this deep, so that a loop of links ends.
 static const int link_depth_limit = 8;
 
-static bool is_separator(char c) { return c == '\\' || c == '/'; }
+static bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
 
 static bool has_forbidden_char(const std::string &name) {
     for (unsigned char c : name)
@@ -82,7 +84,9 @@ std::shared_ptr<Node> link_target_within(const Node &link, int depth) {
     return target.node;
 }
 
-std::shared_ptr<Node> link_target(const Node &link) { return link_target_within(link, 0); }
+std::shared_ptr<Node> link_target(const Node &link) {
+    return link_target_within(link, 0);
+}
 
 static Resolved resolve_within(const std::string &path, bool follow_final_link, int depth) {
     Resolved resolved;

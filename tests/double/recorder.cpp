@@ -30,9 +30,13 @@ long finish(Record record) {
     return result;
 }
 
-void program_fault(const std::string &what) { state().faults.push_back(what); }
+void program_fault(const std::string &what) {
+    state().faults.push_back(what);
+}
 
-std::string text_of(const char *text) { return text == nullptr ? std::string() : text; }
+std::string text_of(const char *text) {
+    return text == nullptr ? std::string() : text;
+}
 
 std::string upper(const std::string &text) {
     std::string result = text;
@@ -41,7 +45,9 @@ std::string upper(const std::string &text) {
     return result;
 }
 
-bool same_name(const std::string &a, const std::string &b) { return upper(a) == upper(b); }
+bool same_name(const std::string &a, const std::string &b) {
+    return upper(a) == upper(b);
+}
 
 std::vector<std::string> split_path(const std::string &path) {
     std::vector<std::string> parts;
@@ -60,19 +66,40 @@ std::vector<std::string> split_path(const std::string &path) {
 using namespace detail;
 
 const Call all_calls[call_kinds] = {
-    Call::reg_open_key,          Call::reg_query_value,       Call::reg_delete_key,
-    Call::reg_close_key,         Call::get_windows_directory, Call::get_current_directory,
-    Call::set_current_directory, Call::remove_directory,      Call::find_first_file,
-    Call::find_next_file,        Call::find_close,            Call::delete_file,
-    Call::message_box,           Call::get_last_error,        Call::log_file_open,
+    Call::reg_open_key,
+    Call::reg_query_value,
+    Call::reg_delete_key,
+    Call::reg_close_key,
+    Call::get_windows_directory,
+    Call::get_current_directory,
+    Call::set_current_directory,
+    Call::remove_directory,
+    Call::find_first_file,
+    Call::find_next_file,
+    Call::find_close,
+    Call::delete_file,
+    Call::message_box,
+    Call::get_last_error,
+    Call::log_file_open,
 };
 
 const char *call_name(Call call) {
     static const char *const names[call_kinds] = {
-        "RegOpenKeyA",          "RegQueryValueExA",     "RegDeleteKeyA",   "RegCloseKey",
-        "GetWindowsDirectoryA", "GetCurrentDirectoryA", "SetCurrentDirectoryA",
-        "RemoveDirectoryA",     "FindFirstFileA",       "FindNextFileA",   "FindClose",
-        "DeleteFileA",          "MessageBoxA",          "GetLastError",    "log_file_open",
+        "RegOpenKeyA",
+        "RegQueryValueExA",
+        "RegDeleteKeyA",
+        "RegCloseKey",
+        "GetWindowsDirectoryA",
+        "GetCurrentDirectoryA",
+        "SetCurrentDirectoryA",
+        "RemoveDirectoryA",
+        "FindFirstFileA",
+        "FindNextFileA",
+        "FindClose",
+        "DeleteFileA",
+        "MessageBoxA",
+        "GetLastError",
+        "log_file_open",
     };
     return names[int(call)];
 }
@@ -121,11 +148,17 @@ void fail_call(Call call, unsigned nth, bool from_then_on) {
     state().injections[int(call)].push_back({nth, from_then_on});
 }
 
-unsigned faults_fired() { return state().fired; }
+unsigned faults_fired() {
+    return state().fired;
+}
 
-unsigned uses_of(Call call) { return state().uses[int(call)]; }
+unsigned uses_of(Call call) {
+    return state().uses[int(call)];
+}
 
-const std::vector<Record> &calls() { return state().records; }
+const std::vector<Record> &calls() {
+    return state().records;
+}
 
 std::vector<Record> calls_of(std::initializer_list<Call> kinds) {
     std::vector<Record> chosen;
@@ -143,11 +176,17 @@ std::vector<std::string> described(const std::vector<Record> &records) {
     return lines;
 }
 
-unsigned message_box_calls() { return uses_of(Call::message_box); }
+unsigned message_box_calls() {
+    return uses_of(Call::message_box);
+}
 
-const std::vector<std::string> &program_faults() { return state().faults; }
+const std::vector<std::string> &program_faults() {
+    return state().faults;
+}
 
-void clear_program_faults() { state().faults.clear(); }
+void clear_program_faults() {
+    state().faults.clear();
+}
 
 void end_of_run() {
     for (const auto &[handle, key] : state().open_keys)

@@ -83,7 +83,9 @@ static std::shared_ptr<Key> key_of(HKEY handle, const char *call) {
 
 using namespace detail;
 
-void add_key(const std::string &path) { make_key(path); }
+void add_key(const std::string &path) {
+    make_key(path);
+}
 
 void set_text_value(const std::string &path, const std::string &text) {
     make_key(path)->value = text + '\0';
@@ -111,9 +113,13 @@ std::vector<std::string> all_keys() {
     return keys;
 }
 
-std::vector<std::string> deleted_keys() { return state().deleted_keys; }
+std::vector<std::string> deleted_keys() {
+    return state().deleted_keys;
+}
 
-void set_query_fills_buffer_on_more_data(bool fills) { state().query_fills = fills; }
+void set_query_fills_buffer_on_more_data(bool fills) {
+    state().query_fills = fills;
+}
 
 } // namespace platform_double
 

@@ -51,9 +51,13 @@ void reset_log_folder() {
 
 using namespace detail;
 
-void set_windows_directory(std::optional<std::string> path) { state().windows_dir = path; }
+void set_windows_directory(std::optional<std::string> path) {
+    state().windows_dir = path;
+}
 
-void set_message_box_result(int result) { state().box_result = result; }
+void set_message_box_result(int result) {
+    state().box_result = result;
+}
 
 std::optional<std::string> log_bytes(const std::string &windows_path) {
     std::ifstream file(host_file(windows_path), std::ios::binary);

@@ -67,10 +67,11 @@ const UnsafeCase unsafe_cases[] = {
     {"ControlCharacter", "C:\\APPS\\VIE\tWER\\VIEW.EXE"},
 };
 
-void PrintTo(const UnsafeCase &c, std::ostream *out) { *out << c.name << " \"" << c.command << "\""; }
+void PrintTo(const UnsafeCase &c, std::ostream *out) {
+    *out << c.name << " \"" << c.command << "\"";
+}
 
-class UnsafeInstallDirTest : public RunFixture,
-                             public ::testing::WithParamInterface<UnsafeCase> {};
+class UnsafeInstallDirTest : public RunFixture, public ::testing::WithParamInterface<UnsafeCase> {};
 
 TEST_P(UnsafeInstallDirTest, IsNeitherEnteredNorLogged) {
     const UnsafeCase &c = GetParam();
@@ -80,10 +81,10 @@ TEST_P(UnsafeInstallDirTest, IsNeitherEnteredNorLogged) {
 
     EXPECT_EQ(std::optional<int>(IDOK), run_win_main());
 
-    EXPECT_EQ(std::vector<std::string>{},
-              described(calls_of({Call::get_current_directory, Call::set_current_directory,
-                                  Call::remove_directory, Call::find_first_file,
-                                  Call::delete_file})));
+    EXPECT_EQ(
+        std::vector<std::string>{},
+        described(calls_of({Call::get_current_directory, Call::set_current_directory,
+                            Call::remove_directory, Call::find_first_file, Call::delete_file})));
     EXPECT_EQ(paths_before, all_paths());
     std::string log = c.windows_dir.value_or("") + "\\ZELVORANT_UNINSTALL.LOG";
     EXPECT_EQ(std::optional<std::string>(progid_message), log_bytes(log));

@@ -20,7 +20,7 @@ struct LogCase {
     std::optional<std::string> windows_dir;
     std::optional<std::string> before; // The log an earlier run left.
     std::function<void()> messages;
-    std::string path;                  // Where the log is expected.
+    std::string path; // Where the log is expected.
     std::optional<std::string> after;
 };
 
@@ -31,8 +31,8 @@ const LogCase log_cases[] = {
          log_printf("two\n");
      },
      windows_log, "one\r\ntwo\r\n"},
-    {"RunThatLogsNothingLeavesTheLogAlone", "C:\\WINDOWS", "an earlier run\r\n", [] {},
-     windows_log, "an earlier run\r\n"},
+    {"RunThatLogsNothingLeavesTheLogAlone", "C:\\WINDOWS", "an earlier run\r\n", [] {}, windows_log,
+     "an earlier run\r\n"},
     {"RunThatLogsNothingCreatesNoLog", "C:\\WINDOWS", std::nullopt, [] {}, windows_log,
      std::nullopt},
     {"PercentSignsInAValueAreStoredUnchanged", "C:\\WINDOWS", std::nullopt,
@@ -44,8 +44,8 @@ const LogCase log_cases[] = {
          log_printf(", same line\n");
      },
      windows_log, "no line end, same line\r\n"},
-    {"CarriageReturnIsStoredAsAnyByte", "C:\\WINDOWS", std::nullopt,
-     [] { log_printf("crlf\r\n"); }, windows_log, "crlf\r\r\n"},
+    {"CarriageReturnIsStoredAsAnyByte", "C:\\WINDOWS", std::nullopt, [] { log_printf("crlf\r\n"); },
+     windows_log, "crlf\r\r\n"},
     {"EmptyFirstMessageLeavesAnEmptyLog", "C:\\WINDOWS", "an earlier run\r\n",
      [] { log_printf("%s", ""); }, windows_log, ""},
     {"LongestDirectoryMessageIsStoredWhole", "C:\\WINDOWS", std::nullopt,
@@ -61,7 +61,9 @@ const LogCase log_cases[] = {
      [] { log_printf("x\n"); }, log_name, "x\r\n"},
 };
 
-void PrintTo(const LogCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const LogCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 using LogFileTest = PlatformDoubleTest;
 

@@ -21,11 +21,17 @@ struct RunCase {
 
 const std::string viewer = "C:\\APPS\\VIEWER";
 
-void no_registration() { add_folder(viewer); }
+void no_registration() {
+    add_folder(viewer);
+}
 
-void progid_alone() { add_key("Zelvorant"); }
+void progid_alone() {
+    add_key("Zelvorant");
+}
 
-void chain_without_command() { add_key("Zelvorant\\shell\\open"); }
+void chain_without_command() {
+    add_key("Zelvorant\\shell\\open");
+}
 
 void viewer_tree() {
     add_file(viewer + "\\VIEW.EXE");
@@ -61,9 +67,13 @@ void mime_type_absent() {
     viewer_tree();
 }
 
-void database_absent() { add_key("MIME"); }
+void database_absent() {
+    add_key("MIME");
+}
 
-void content_type_absent() { add_key("MIME\\Database"); }
+void content_type_absent() {
+    add_key("MIME\\Database");
+}
 
 void directory_gone() {
     set_text_value("Zelvorant\\shell\\open\\command", "C:\\GONE\\VIEW.EXE %1");
@@ -93,13 +103,13 @@ void read_only_inside() {
 
 const std::vector<std::string> zvx_absent = {"RegDeleteKeyA HKEY_CLASSES_ROOT \".zvx\" = 2"};
 const std::vector<std::string> zvx_deleted = {"RegDeleteKeyA HKEY_CLASSES_ROOT \".zvx\" = 0"};
-const std::vector<std::string> progid_absent = {
-    "RegOpenKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 2"};
+const std::vector<std::string> progid_absent = {"RegOpenKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 2"};
 const std::vector<std::string> mime_absent = {"RegOpenKeyA HKEY_CLASSES_ROOT \"MIME\" = 2"};
 
 // The whole chain opened as key1..key4 and deleted deepest first, each key
 // through the handle above it after its own handle closed; then `mime`.
-std::vector<std::string> whole_chain(long query, long delete_progid, const std::string &mime_first) {
+std::vector<std::string> whole_chain(long query, long delete_progid,
+                                     const std::string &mime_first) {
     return {
         "RegOpenKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 0 -> key1",
         "RegOpenKeyA key1 \"shell\" = 0 -> key2",
@@ -152,11 +162,21 @@ std::vector<std::string> directory_steps(const std::string &dir, long removed) {
 }
 
 const RunCase run_cases[] = {
-    {"NothingRegisteredLogsNothing", no_registration, IDOK, zvx_absent + progid_absent + mime_absent,
-     {}, std::nullopt},
-    {"NothingRegisteredAndNoBoxReturnsZero", no_registration, 0,
-     zvx_absent + progid_absent + mime_absent, {}, std::nullopt},
-    {"ProgIdWithoutShellIsDeletedAlone", progid_alone, IDOK,
+    {"NothingRegisteredLogsNothing",
+     no_registration,
+     IDOK,
+     zvx_absent + progid_absent + mime_absent,
+     {},
+     std::nullopt},
+    {"NothingRegisteredAndNoBoxReturnsZero",
+     no_registration,
+     0,
+     zvx_absent + progid_absent + mime_absent,
+     {},
+     std::nullopt},
+    {"ProgIdWithoutShellIsDeletedAlone",
+     progid_alone,
+     IDOK,
      zvx_absent +
          std::vector<std::string>{
              "RegOpenKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 0 -> key1",
@@ -165,8 +185,11 @@ const RunCase run_cases[] = {
              "RegDeleteKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 0",
          } +
          mime_absent,
-     {}, progid_message},
-    {"MissingCommandIsStillDeletedThroughOpen", chain_without_command, IDOK,
+     {},
+     progid_message},
+    {"MissingCommandIsStillDeletedThroughOpen",
+     chain_without_command,
+     IDOK,
      zvx_absent +
          std::vector<std::string>{
              "RegOpenKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 0 -> key1",
@@ -182,29 +205,47 @@ const RunCase run_cases[] = {
              "RegDeleteKeyA HKEY_CLASSES_ROOT \"Zelvorant\" = 0",
          } +
          mime_absent,
-     {}, progid_message},
+     {},
+     progid_message},
     {"FullRegistrationRemovesEverythingInOrder", full_registration, IDOK,
      zvx_deleted + without_last(whole_chain(0, 0, "")) + mime_chain(0),
      directory_steps(viewer, TRUE),
      extension_message + progid_message + mime_message + directory_message(viewer)},
-    {"QuotedCommandIsRefused", quoted_command, IDOK, zvx_absent + whole_chain(0, 0, mime_absent[0]),
-     {}, progid_message},
-    {"CommandWithoutValueLeavesNoDirectory", command_without_value, 0,
-     zvx_absent + whole_chain(2, 0, mime_absent[0]), {}, progid_message},
-    {"CommandWithoutBackslashLeavesNoDirectory", command_without_backslash, IDOK,
-     zvx_absent + whole_chain(0, 0, mime_absent[0]), {}, progid_message},
+    {"QuotedCommandIsRefused",
+     quoted_command,
+     IDOK,
+     zvx_absent + whole_chain(0, 0, mime_absent[0]),
+     {},
+     progid_message},
+    {"CommandWithoutValueLeavesNoDirectory",
+     command_without_value,
+     0,
+     zvx_absent + whole_chain(2, 0, mime_absent[0]),
+     {},
+     progid_message},
+    {"CommandWithoutBackslashLeavesNoDirectory",
+     command_without_backslash,
+     IDOK,
+     zvx_absent + whole_chain(0, 0, mime_absent[0]),
+     {},
+     progid_message},
     {"AbsentExtensionAndMimeTypeAreNotLogged", mime_type_absent, IDOK,
-     zvx_absent + without_last(whole_chain(0, 0, "")) + mime_chain(2), directory_steps(viewer, TRUE),
-     progid_message + directory_message(viewer)},
-    {"AbsentDatabaseClosesMime", database_absent, IDOK,
+     zvx_absent + without_last(whole_chain(0, 0, "")) + mime_chain(2),
+     directory_steps(viewer, TRUE), progid_message + directory_message(viewer)},
+    {"AbsentDatabaseClosesMime",
+     database_absent,
+     IDOK,
      zvx_absent + progid_absent +
          std::vector<std::string>{
              "RegOpenKeyA HKEY_CLASSES_ROOT \"MIME\" = 0 -> key1",
              "RegOpenKeyA key1 \"Database\" = 2",
              "RegCloseKey key1 = 0",
          },
-     {}, std::nullopt},
-    {"AbsentContentTypeClosesDatabaseThenMime", content_type_absent, IDOK,
+     {},
+     std::nullopt},
+    {"AbsentContentTypeClosesDatabaseThenMime",
+     content_type_absent,
+     IDOK,
      zvx_absent + progid_absent +
          std::vector<std::string>{
              "RegOpenKeyA HKEY_CLASSES_ROOT \"MIME\" = 0 -> key1",
@@ -213,22 +254,31 @@ const RunCase run_cases[] = {
              "RegCloseKey key2 = 0",
              "RegCloseKey key1 = 0",
          },
-     {}, std::nullopt},
-    {"DirectoryThatIsGoneIsNotLogged", directory_gone, IDOK,
+     {},
+     std::nullopt},
+    {"DirectoryThatIsGoneIsNotLogged",
+     directory_gone,
+     IDOK,
      zvx_absent + whole_chain(0, 0, mime_absent[0]),
      {"GetCurrentDirectoryA \"C:\\\" = 3", "SetCurrentDirectoryA \"C:\\GONE\" = 0"},
      progid_message},
     {"ProgIdThatStaysIsNotLogged", progid_shared, IDOK,
      zvx_absent + whole_chain(0, 5, mime_absent[0]), directory_steps(viewer, TRUE),
      directory_message(viewer)},
-    {"QueryThatDoesNotFitLeavesNoDirectory", command_too_long, IDOK,
-     zvx_absent + whole_chain(234, 0, mime_absent[0]), {}, progid_message},
+    {"QueryThatDoesNotFitLeavesNoDirectory",
+     command_too_long,
+     IDOK,
+     zvx_absent + whole_chain(234, 0, mime_absent[0]),
+     {},
+     progid_message},
     {"DirectoryThatStaysIsNotLogged", read_only_inside, IDOK,
      zvx_absent + whole_chain(0, 0, mime_absent[0]), directory_steps(viewer, FALSE),
      progid_message},
 };
 
-void PrintTo(const RunCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const RunCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class RunTest : public RunFixture, public ::testing::WithParamInterface<RunCase> {};
 
@@ -240,9 +290,8 @@ TEST_P(RunTest, MakesTheseCallsAndLogsThis) {
     std::optional<int> result = run_win_main();
 
     EXPECT_EQ(result, std::optional<int>(c.box_result)) << "WinMain returns the box's result";
-    EXPECT_EQ(c.registry_calls,
-              described(calls_of({Call::reg_open_key, Call::reg_query_value,
-                                  Call::reg_delete_key, Call::reg_close_key})));
+    EXPECT_EQ(c.registry_calls, described(calls_of({Call::reg_open_key, Call::reg_query_value,
+                                                    Call::reg_delete_key, Call::reg_close_key})));
     EXPECT_EQ(c.directory_calls,
               described(calls_of({Call::get_current_directory, Call::set_current_directory,
                                   Call::remove_directory})));

@@ -74,7 +74,7 @@ struct TreeCase {
     void (*machine)();
     std::vector<std::string> deleted; // In the order of removal, full paths.
     std::vector<std::string> kept;
-    std::vector<std::string> never;   // Calls that must not be made, by their first words.
+    std::vector<std::string> never; // Calls that must not be made, by their first words.
 };
 
 void empty_folder() {}
@@ -123,27 +123,47 @@ void link_out() {
 
 const TreeCase tree_cases[] = {
     {"FolderWithOnlyDotEntriesStaysAsItIs", empty_folder, {}, {top}, {"DeleteFileA", "Remove"}},
-    {"NestedFoldersGoDeepestFirst", nested_folders,
-     {top + "\\A\\f1", top + "\\A\\B\\f2", top + "\\A\\B\\C\\f3", top + "\\A\\B\\C",
-      top + "\\A\\B", top + "\\A"},
-     {top}, {}},
-    {"ReadOnlyFileStaysWithItsFolders", read_only_file, {top + "\\S\\loose.txt", top + "\\after.txt"},
-     {top + "\\S\\locked.txt"}, {}},
-    {"DotFoldersStayDotFilesGo", dot_names, {top + "\\.profile", top + "\\plain.txt"},
-     {top + "\\.git\\config"}, {"SetCurrentDirectoryA \".", "RemoveDirectoryA \"."}},
-    {"FolderThatCannotBeEnteredStaysSiblingsGo", closed_folder,
-     {top + "\\A\\x", top + "\\A", top + "\\C\\z", top + "\\C"}, {top + "\\B\\y"},
-     {"RemoveDirectoryA \"B\""}},
-    {"FailedSearchOpenReturnsAtOnce", unlisted_top, {}, {top + "\\x"},
-     {"FindNextFileA", "FindClose", "DeleteFileA"}},
-    {"FolderThatCannotBeListedStaysSiblingsGo", unlisted_folder, {top + "\\y"}, {top + "\\S\\x"},
+    {"NestedFoldersGoDeepestFirst",
+     nested_folders,
+     {top + "\\A\\f1", top + "\\A\\B\\f2", top + "\\A\\B\\C\\f3", top + "\\A\\B\\C", top + "\\A\\B",
+      top + "\\A"},
+     {top},
      {}},
-    {"LinkIsRemovedNeverEntered", link_out, {top + "\\L", top + "\\ROOT", top + "\\z"},
+    {"ReadOnlyFileStaysWithItsFolders",
+     read_only_file,
+     {top + "\\S\\loose.txt", top + "\\after.txt"},
+     {top + "\\S\\locked.txt"},
+     {}},
+    {"DotFoldersStayDotFilesGo",
+     dot_names,
+     {top + "\\.profile", top + "\\plain.txt"},
+     {top + "\\.git\\config"},
+     {"SetCurrentDirectoryA \".", "RemoveDirectoryA \"."}},
+    {"FolderThatCannotBeEnteredStaysSiblingsGo",
+     closed_folder,
+     {top + "\\A\\x", top + "\\A", top + "\\C\\z", top + "\\C"},
+     {top + "\\B\\y"},
+     {"RemoveDirectoryA \"B\""}},
+    {"FailedSearchOpenReturnsAtOnce",
+     unlisted_top,
+     {},
+     {top + "\\x"},
+     {"FindNextFileA", "FindClose", "DeleteFileA"}},
+    {"FolderThatCannotBeListedStaysSiblingsGo",
+     unlisted_folder,
+     {top + "\\y"},
+     {top + "\\S\\x"},
+     {}},
+    {"LinkIsRemovedNeverEntered",
+     link_out,
+     {top + "\\L", top + "\\ROOT", top + "\\z"},
      {"C:\\OUTSIDE\\precious.txt", "C:\\WINDOWS"},
      {"SetCurrentDirectoryA \"L\"", "SetCurrentDirectoryA \"ROOT\""}},
 };
 
-void PrintTo(const TreeCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const TreeCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class TreeCaseTest : public TreeTest, public ::testing::WithParamInterface<TreeCase> {};
 
