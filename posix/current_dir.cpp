@@ -51,8 +51,11 @@ static CurrentDir start_current_dir() {
     state.drives[state.path.drive - 'A'] = state.path;
     int fd = open_windows_dir(state.path, state.path.names.size());
     struct stat info;
-    if (fd >= 0 && fstat(fd, &info) == 0 && fchdir(fd) == 0)
+    if (fd >= 0 && fstat(fd, &info) == 0 && fchdir(fd) == 0) {
         state.mode = info.st_mode;
+        state.device = info.st_dev;
+        state.inode = info.st_ino;
+    }
     if (fd >= 0)
         close(fd);
     return state;
@@ -92,6 +95,11 @@ DWORD locate(const char *text, Location &where) {
         return ERROR_FILENAME_EXCED_RANGE;
     if (is_single_name(text)) {
         where.dir_fd = AT_FDCWD;
+        if (is_valid_name(text) && !is_device_name(text) && find_reported_entry(text, where.entry)) {
+            where.reported = where.exists = true;
+            where.name = text;
+            return ERROR_SUCCESS;
+        }
         return locate_name(AT_FDCWD, text, where);
     }
     WindowsPath full;

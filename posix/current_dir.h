@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "find.h"
 #include "path.h"
 
 namespace standin {
@@ -27,6 +28,10 @@ struct CurrentDir {
     // lead back to that very folder.
     std::vector<std::pair<dev_t, ino_t>> came_from;
     mode_t mode = 0; // the current folder's permissions, for deleting inside it
+    // The current folder's identity, so that no call needs to look at "."
+    // to know which folder it is; zero while the start found none.
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 // The state, set up at first use from the host's working directory.
@@ -39,6 +44,10 @@ struct Location {
     std::string name;
     bool exists = false;
     bool is_root = false;
+    // A name of the current directory that an open search has just
+    // reported: what the search learned about it.
+    bool reported = false;
+    ReportedEntry entry{};
     Location() = default;
     Location(const Location &) = delete;
     Location &operator=(const Location &) = delete;

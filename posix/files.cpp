@@ -21,6 +21,9 @@ namespace {
 const char windows_dir_path[] = "C:\\WINDOWS";
 
 bool is_current_folder(const struct stat &info) {
+    const CurrentDir &state = current_dir();
+    if (state.inode != 0)
+        return state.device == info.st_dev && state.inode == info.st_ino;
     struct stat current;
     return stat(".", &current) == 0 && current.st_dev == info.st_dev &&
            current.st_ino == info.st_ino;
@@ -34,19 +37,41 @@ bool folder_allows_deleting(const Location &where) {
     return fstat(where.dir_fd, &folder) == 0 && (folder.st_mode & S_IWUSR) != 0;
 }
 
-bool is_link_to_directory(int dir_fd, const std::string &name) {
+// The entry's own status, a link not followed.
+bool status_of(const Location &where, struct stat &info) {
+    if (where.reported) {
+        info = where.entry.info;
+        return true;
+    }
+    return fstatat(where.dir_fd, where.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool is_link_to_directory(const Location &where) {
+    if (where.reported)
+        return (where.entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     struct stat target;
-    return fstatat(dir_fd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+    return fstatat(where.dir_fd, where.name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+}
+
+// Removes the entry and forgets what any search learned about it.
+BOOL unlink_entry(const Location &where, int flags) {
+    if (unlinkat(where.dir_fd, where.name.c_str(), flags) != 0)
+        return FALSE;
+    if (where.dir_fd == AT_FDCWD)
+        forget_reported_entry(where.name.c_str());
+    else
+        forget_reported_entries();
+    return TRUE;
 }
 
 bool fits_current_dir(const WindowsPath &path) {
     return path.text().size() <= max_current_dir_length;
 }
 
-// Moves into `fd`, an open folder, which becomes the current directory `path`.
-BOOL change_to(int fd, const WindowsPath &path) {
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode))
+// Moves into `fd`, an open folder whose status is `info`, which becomes the
+// current directory `path`.
+BOOL change_to_folder(int fd, const struct stat &info, const WindowsPath &path) {
+    if (!S_ISDIR(info.st_mode))
         return fail_with(ERROR_DIRECTORY);
     if ((info.st_mode & S_IXUSR) == 0)
         return fail_with(ERROR_ACCESS_DENIED);
@@ -56,7 +81,16 @@ BOOL change_to(int fd, const WindowsPath &path) {
     state.path = path;
     state.drives[path.drive - 'A'] = path;
     state.mode = info.st_mode;
+    state.device = info.st_dev;
+    state.inode = info.st_ino;
     return TRUE;
+}
+
+BOOL change_to(int fd, const WindowsPath &path) {
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return fail_with(ERROR_DIRECTORY);
+    return change_to_folder(fd, info, path);
 }
 
 // One name down. The folder is opened without following a link, so the
@@ -72,7 +106,9 @@ BOOL enter_child(const char *name) {
     if (!fits_current_dir(path))
         return fail_with(ERROR_FILENAME_EXCED_RANGE);
     struct stat here;
-    if (stat(".", &here) != 0)
+    here.st_dev = current_dir().device;
+    here.st_ino = current_dir().inode;
+    if (here.st_ino == 0 && stat(".", &here) != 0)
         return fail_with_errno();
     int fd = openat(AT_FDCWD, where.name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -105,7 +141,7 @@ BOOL leave_to_parent() {
                parent.st_dev == wanted.st_dev && parent.st_ino == wanted.st_ino;
     if (expected >= 0)
         close(expected);
-    BOOL changed = same ? change_to(fd, path) : fail_with(ERROR_PATH_NOT_FOUND);
+    BOOL changed = same ? change_to_folder(fd, parent, path) : fail_with(ERROR_PATH_NOT_FOUND);
     if (fd >= 0)
         close(fd);
     if (changed && !state.came_from.empty())
@@ -184,17 +220,17 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     if (where.is_root)
         return fail_with(ERROR_ACCESS_DENIED);
     struct stat info;
-    if (!where.exists || fstatat(where.dir_fd, where.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!where.exists || !status_of(where, info))
         return fail_with(ERROR_FILE_NOT_FOUND);
     if (!folder_allows_deleting(where))
         return fail_with(ERROR_ACCESS_DENIED);
-    if (S_ISLNK(info.st_mode) && is_link_to_directory(where.dir_fd, where.name))
-        return unlinkat(where.dir_fd, where.name.c_str(), 0) == 0 ? TRUE : fail_with_errno();
+    if (S_ISLNK(info.st_mode) && is_link_to_directory(where))
+        return unlink_entry(where, 0) ? TRUE : fail_with_errno();
     if (!S_ISDIR(info.st_mode))
         return fail_with(ERROR_DIRECTORY);
     if (is_current_folder(info))
         return fail_with(ERROR_SHARING_VIOLATION);
-    if (unlinkat(where.dir_fd, where.name.c_str(), AT_REMOVEDIR) == 0)
+    if (unlink_entry(where, AT_REMOVEDIR))
         return TRUE;
     return fail_with(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : error_from_errno(errno));
 }
@@ -209,11 +245,11 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
     struct stat info;
     if (where.is_root)
         return fail_with(ERROR_ACCESS_DENIED);
-    if (!where.exists || fstatat(where.dir_fd, where.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!where.exists || !status_of(where, info))
         return fail_with(ERROR_FILE_NOT_FOUND);
-    if (S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && is_link_to_directory(where.dir_fd, where.name)))
+    if (S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && is_link_to_directory(where)))
         return fail_with(ERROR_ACCESS_DENIED);
     if ((!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) || !folder_allows_deleting(where))
         return fail_with(ERROR_ACCESS_DENIED);
-    return unlinkat(where.dir_fd, where.name.c_str(), 0) == 0 ? TRUE : fail_with_errno();
+    return unlink_entry(where, 0) ? TRUE : fail_with_errno();
 }
