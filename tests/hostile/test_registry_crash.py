@@ -83,6 +83,16 @@ def other_keys_state(keys: dict) -> dict:
     return {k: v for k, v in keys.items() if "\\OTHER" in k or "\\ADDED" in k}
 
 
+def wait_for_first_rewrite(machine: Machine, process) -> float:
+    """Waits until the run has replaced registry.reg once (or ended); returns
+    the seconds that took."""
+    started = time.monotonic()
+    inode = os.stat(machine.registry_path).st_ino
+    while process.poll() is None and os.stat(machine.registry_path).st_ino == inode:
+        pass
+    return time.monotonic() - started
+
+
 class KilledRuns(unittest.TestCase):
     def test_a_killed_run_leaves_a_whole_registry_with_a_tail_of_the_product_keys(self):
         rng = random.Random(4)
@@ -90,17 +100,26 @@ class KilledRuns(unittest.TestCase):
         reference = Machine(registry_body)
         self.addCleanup(reference.cleanup)
         original = parse_registry(reference.registry())
+        process = reference.start()
+        first_rewrite = wait_for_first_rewrite(reference, process)
         started = time.monotonic()
-        reference.run()
-        whole_run = time.monotonic() - started
-        states = {}
+        process.communicate()
+        rewrites = time.monotonic() - started  # from the first rewrite to the end
+        states, inside_a_rewrite = {}, 0
         for trial in range(TRIALS):
             machine = Machine(registry_body)
             try:
                 process = machine.start()
-                time.sleep(rng.uniform(0, whole_run * 1.1))
+                # A third of the kills fall anywhere in the run, the rest
+                # among the rewrites that follow the first.
+                if trial % 3 == 0:
+                    time.sleep(rng.uniform(0, first_rewrite + rewrites))
+                else:
+                    wait_for_first_rewrite(machine, process)
+                    time.sleep(rng.uniform(0, rewrites))
                 process.send_signal(signal.SIGKILL)
                 process.communicate()
+                inside_a_rewrite += any(n.startswith("registry.reg.") for n in os.listdir(machine.root))
                 left = self.check_after_kill(machine, original, trial)
                 states[left] = states.get(left, 0) + 1
                 status, err, _ = machine.run()
@@ -116,8 +135,8 @@ class KilledRuns(unittest.TestCase):
                 self.assertEqual([], litter, f"trial {trial}: temporary files after a whole run")
             finally:
                 machine.cleanup()
-        print(f"registry kills: {TRIALS} trials on {OTHER_KEYS} other keys; "
-              f"product keys left -> trials: {dict(sorted(states.items()))}")
+        print(f"registry kills: {TRIALS} trials on {OTHER_KEYS} other keys, {inside_a_rewrite} "
+              f"killed inside a rewrite; product keys left -> trials: {dict(sorted(states.items()))}")
         # Kills that all landed before the first or after the last delete
         # would prove nothing about a rewrite cut short.
         self.assertGreater(len([n for n in states if 0 < n < len(DELETE_ORDER)]), 0, states)
