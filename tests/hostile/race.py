@@ -3,7 +3,8 @@ rearranges that tree under it.
 
 The other process plays a local user who may write inside the installation
 directory but owns nothing outside it. While the program runs, it keeps
- - swapping subdirectories for symbolic links to folders outside the tree
+ - swapping subdirectories, now and then the installation directory itself,
+   for symbolic links to folders outside the tree
    (an absolute link to a folder outside the machine, relative links that
    climb out of the tree, links to the drive's root and the Windows
    directory), so that a program that entered them would empty their targets;
@@ -138,7 +139,10 @@ class Attacker:
         """One rearrangement; True when it changed the tree."""
         choice = self.rng.random()
         try:
-            if choice < 0.45:
+            if choice < 0.02:
+                # The installation directory itself, once the program is in it.
+                self.swap_for_link(self.machine.c_path(INSTALL))
+            elif choice < 0.45:
                 self.swap_for_link(self.rng.choice(self.folders))
             elif choice < 0.85:
                 self.move_out(self.rng.choice(self.folders))
