@@ -16,6 +16,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "machine.h"
@@ -51,7 +52,9 @@ struct LoadedRegistry {
     mode_t mode = 0644;
 };
 
-LoadedRegistry loaded;
+// Never destroyed: the process's end frees it at no cost, where tearing down
+// a registry of many keys key by key would cost more than the run's own work.
+LoadedRegistry &loaded = *new LoadedRegistry;
 
 // Open keys by handle: each holds the names of its path from the hive down,
 // read again at every use, as a key deleted meanwhile must be noticed.
@@ -73,18 +76,25 @@ void remember_identity(const struct stat &info) {
     loaded.mode = info.st_mode & 07777;
 }
 
-bool read_whole(int fd, std::string &text) {
-    char buffer[1 << 16];
+// Reads the file straight into `text`, sized at first for `expected` bytes
+// and grown if the file has grown since.
+bool read_whole(int fd, off_t expected, std::string &text) {
+    text.resize(size_t(expected) + 1);
+    size_t done = 0;
     for (;;) {
-        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (done == text.size())
+            text.resize(text.size() * 2);
+        ssize_t got = read(fd, &text[done], text.size() - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return false;
         if (got == 0)
-            return true;
-        text.append(buffer, size_t(got));
+            break;
+        done += size_t(got);
     }
+    text.resize(done);
+    return true;
 }
 
 // Reads registry.reg again when it is not the file read last.
@@ -102,13 +112,13 @@ void refresh() {
     if (!same_identity(info)) {
         std::string text;
         loaded.file = RegistryFile();
-        loaded.parsed = read_whole(fd, text) && loaded.file.parse(std::move(text));
+        loaded.parsed = read_whole(fd, info.st_size, text) && loaded.file.parse(std::move(text));
         remember_identity(info);
     }
     close(fd);
 }
 
-bool write_all(int fd, const std::string &text) {
+bool write_all(int fd, std::string_view text) {
     size_t done = 0;
     while (done < text.size()) {
         ssize_t put = write(fd, text.data() + done, text.size() - done);
@@ -118,6 +128,15 @@ bool write_all(int fd, const std::string &text) {
             return false;
         done += size_t(put);
     }
+    return true;
+}
+
+// Writes the registry's pieces straight from where they lie, without first
+// gathering them into one buffer.
+bool write_pieces(int fd, const std::vector<std::string_view> &pieces) {
+    for (std::string_view piece : pieces)
+        if (!write_all(fd, piece))
+            return false;
     return true;
 }
 
@@ -161,7 +180,7 @@ bool save() {
     if (fd < 0)
         return false;
     struct stat info;
-    bool ok = fchmod(fd, loaded.mode) == 0 && write_all(fd, loaded.file.serialize()) &&
+    bool ok = fchmod(fd, loaded.mode) == 0 && write_pieces(fd, loaded.file.pieces()) &&
               fstat(fd, &info) == 0;
     ok = close(fd) == 0 && ok && renameat(machine_fd(), temporary, machine_fd(), registry_name) == 0;
     if (!ok) {

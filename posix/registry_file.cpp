@@ -20,10 +20,23 @@ RegistryKey *RegistryKey::child(const std::string &name) const {
     return found == children.end() ? nullptr : found->second.get();
 }
 
+// Whether two names are the same to the registry, ASCII letters matching
+// either case, without making upper-case copies of them.
+static bool same_name(const std::string &a, const std::string &b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
+        char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 'a' + 'A') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 const RegistryValue *RegistryKey::value(const std::string &wanted) const {
-    std::string key = upper_name(wanted);
     for (const RegistryValue &v : values)
-        if (upper_name(v.name) == key)
+        if (same_name(v.name, wanted))
             return &v;
     return nullptr;
 }
@@ -90,9 +103,33 @@ static std::string narrow_utf16(const std::string &wide) {
     return narrow;
 }
 
+// Where the walk to the key that `path` names may start: the deepest key
+// that it shares with the key made last, found by their common spelling.
+// Headers mostly name a child or a sibling of the key before them, so only
+// the last names of a path are looked up, not every name from the top.
+RegistryKey *RegistryFile::shared_key(const std::string &path, size_t &begin) {
+    if (last_key_ == nullptr)
+        return &top_;
+    size_t common = 0;
+    while (common < path.size() && common < last_path_.size() && path[common] == last_path_[common])
+        ++common;
+    size_t shared = common;
+    while (shared > 0 && !(path[shared] == '\\' &&
+                           (shared == last_path_.size() || last_path_[shared] == '\\')))
+        --shared;
+    if (shared == 0 || shared >= path.size())
+        return &top_;
+    RegistryKey *key = last_key_;
+    for (size_t i = shared; i < last_path_.size(); ++i)
+        if (last_path_[i] == '\\')
+            key = key->parent;
+    begin = shared + 1;
+    return key;
+}
+
 RegistryKey *RegistryFile::make_key(const std::string &path) {
-    RegistryKey *key = &top_;
     size_t begin = 0;
+    RegistryKey *key = shared_key(path, begin);
     while (begin <= path.size()) {
         size_t end = path.find('\\', begin);
         if (end == std::string::npos)
@@ -100,15 +137,17 @@ RegistryKey *RegistryFile::make_key(const std::string &path) {
         std::string name = path.substr(begin, end - begin);
         if (name.empty())
             return nullptr;
-        std::unique_ptr<RegistryKey> &slot = key->children[upper_name(name)];
+        std::unique_ptr<RegistryKey> &slot = key->children.try_emplace(upper_name(name)).first->second;
         if (!slot) {
             slot.reset(new RegistryKey);
-            slot->name = name;
+            slot->name = std::move(name);
             slot->parent = key;
         }
         key = slot.get();
         begin = end + 1;
     }
+    last_key_ = key;
+    last_path_ = path;
     return key;
 }
 
@@ -203,11 +242,11 @@ bool RegistryFile::parse_value(size_t &begin, size_t end, size_t &next) {
         return false;
     }
     for (RegistryValue &existing : current_->values)
-        if (upper_name(existing.name) == upper_name(value.name)) {
-            existing = value;
+        if (same_name(existing.name, value.name)) {
+            existing = std::move(value);
             return true;
         }
-    current_->values.push_back(value);
+    current_->values.push_back(std::move(value));
     return true;
 }
 
@@ -220,8 +259,18 @@ bool RegistryFile::parse_line(size_t begin, size_t end, size_t &next) {
     return current_ != nullptr && parse_value(first, end, next);
 }
 
+// A section for every header, counted up front: a registry of many keys
+// would otherwise copy its sections again and again as they grow.
+static size_t count_headers(const std::string &text) {
+    size_t count = 0;
+    for (size_t at = text.find("\n["); at != std::string::npos; at = text.find("\n[", at + 2))
+        ++count;
+    return count;
+}
+
 bool RegistryFile::parse(std::string text) {
     text_ = std::move(text);
+    sections_.reserve(count_headers(text_));
     size_t end = text_.find('\n');
     std::string header = text_.substr(0, end == std::string::npos ? text_.size() : end);
     newline_ = !header.empty() && header.back() == '\r' ? "\r\n" : "\n";
@@ -269,14 +318,27 @@ void RegistryFile::remove(RegistryKey *key) {
 std::string RegistryFile::serialize() const {
     std::string out;
     out.reserve(text_.size());
-    out.append(text_, 0, preamble_end_);
+    for (std::string_view piece : pieces())
+        out += piece;
+    return out;
+}
+
+std::vector<std::string_view> RegistryFile::pieces() const {
+    std::vector<std::string_view> out;
+    auto add = [&out](const char *data, size_t size) {
+        if (!out.empty() && out.back().data() + out.back().size() == data)
+            out.back() = std::string_view(out.back().data(), out.back().size() + size);
+        else if (size > 0)
+            out.emplace_back(data, size);
+    };
+    add(text_.data(), preamble_end_);
     for (const RegistrySection &section : sections_) {
         if (section.key == nullptr)
             continue;
         if (!section.written.empty())
-            out += section.written;
+            add(section.written.data(), section.written.size());
         else
-            out.append(text_, section.begin, section.end - section.begin);
+            add(text_.data() + section.begin, section.end - section.begin);
     }
     return out;
 }

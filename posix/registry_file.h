@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -54,11 +55,16 @@ class RegistryFile {
     // The file's new bytes: what was read, less the deleted keys' sections.
     std::string serialize() const;
 
+    // The same bytes as pieces of what was read (and of written headers),
+    // neighbours joined, so that a large file is written without a copy.
+    std::vector<std::string_view> pieces() const;
+
   private:
     bool parse_line(size_t begin, size_t end, size_t &next);
     bool parse_header(size_t line_begin, size_t begin, size_t end);
     bool parse_value(size_t &begin, size_t end, size_t &next);
     RegistryKey *make_key(const std::string &path);
+    RegistryKey *shared_key(const std::string &path, size_t &begin);
 
     std::string text_;
     std::string newline_ = "\r\n";
@@ -67,6 +73,8 @@ class RegistryFile {
     std::vector<RegistrySection> sections_;
     RegistryKey top_;
     RegistryKey *current_ = nullptr;
+    RegistryKey *last_key_ = nullptr; // made last, from the header `last_path_`
+    std::string last_path_;
 };
 
 std::string upper_name(const std::string &name);
