@@ -213,14 +213,18 @@ int open_search_folder(const char *text, std::string &pattern, bool &at_root) {
     return real;
 }
 
-// The open search over the current directory that reported `name` last.
-Search *search_that_reported(const char *name) {
+bool searches_folder(const Search &search, dev_t device, ino_t inode) {
+    return search.folder.st_dev == device && search.folder.st_ino == inode;
+}
+
+// The newest open search over the current directory. Only its last entry is
+// trusted: deletions in the folder are forgotten there alone, and an older
+// search over the same folder forgets its own when the newer one closes.
+Search *newest_search_here() {
     const CurrentDir &state = current_dir();
-    for (auto it = searches.rbegin(); it != searches.rend(); ++it) {
-        Search &search = *it->second;
-        if (search.folder.st_dev == state.device && search.folder.st_ino == state.inode && search.last_name == name)
-            return &search;
-    }
+    for (auto it = searches.rbegin(); it != searches.rend(); ++it)
+        if (searches_folder(*it->second, state.device, state.inode))
+            return it->second.get();
     return nullptr;
 }
 
@@ -229,20 +233,17 @@ Search *search_that_reported(const char *name) {
 namespace standin {
 
 bool find_reported_entry(const char *name, ReportedEntry &entry) {
-    const Search *search = search_that_reported(name);
-    if (search == nullptr)
+    const Search *search = newest_search_here();
+    if (search == nullptr || search->last_name != name)
         return false;
     entry = search->last;
     return true;
 }
 
 void forget_reported_entry(const char *name) {
-    const CurrentDir &state = current_dir();
-    for (auto &open : searches) {
-        Search &search = *open.second;
-        if (search.folder.st_dev == state.device && search.folder.st_ino == state.inode && search.last_name == name)
-            search.last_name.clear();
-    }
+    Search *search = newest_search_here();
+    if (search != nullptr && search->last_name == name)
+        search->last_name.clear();
 }
 
 void forget_reported_entries() {
@@ -297,5 +298,13 @@ extern "C" BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
 
 // Ends a search; 6 for a handle that is not an open search.
 extern "C" BOOL WINAPI FindClose(HANDLE search) {
-    return searches.erase(uintptr_t(search)) == 1 ? TRUE : fail_with(ERROR_INVALID_HANDLE);
+    auto found = searches.find(uintptr_t(search));
+    if (found == searches.end())
+        return fail_with(ERROR_INVALID_HANDLE);
+    const struct stat &folder = found->second->folder;
+    for (auto &open : searches)
+        if (open.second != found->second && searches_folder(*open.second, folder.st_dev, folder.st_ino))
+            open.second->last_name.clear();
+    searches.erase(found);
+    return TRUE;
 }
