@@ -281,4 +281,32 @@ TEST_F(RegistryFileTest, ProcessesDeletingDifferentKeysAtOnceLoseNothing) {
     EXPECT_EQ(machine_entries(host("")), clean_machine);
 }
 
+// Each header is read against the one before it (a child, a sibling, a key
+// higher up): whatever came before, every header must name its own key.
+TEST_F(RegistryFileTest, EveryHeaderNamesItsOwnKeyWhateverCameBefore) {
+    const char *const headers[] = {
+        "A\\B\\C",
+        "A\\B\\D",    // a sibling
+        "A\\E",       // two levels up
+        "a\\b\\F",    // the same parents, spelt in other letter case
+        "A\\B",       // a parent after its children
+        "A\\BC",      // shares the text "A\\B" but not the key
+        "A\\B\\C\\G", // below a key left earlier
+        "A",          // the top one last
+    };
+    std::string text = "REGEDIT4\r\n\r\n";
+    for (const char *header : headers)
+        text += "[HKEY_CLASSES_ROOT\\"s + header + "]\r\n@=\"" + header + "\"\r\n\r\n";
+    write_file("registry.reg", text);
+    in_fresh_process([&] {
+        for (const char *header : headers) {
+            QueriedValue got = query_value(HKEY_CLASSES_ROOT, header, nullptr);
+            EXPECT_EQ(got.result, ERROR_SUCCESS) << header;
+            EXPECT_EQ(got.data, header + "\0"s) << "the key named by " << header;
+        }
+        EXPECT_EQ(open_result(HKEY_CLASSES_ROOT, "A\\B\\BC"), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(open_result(HKEY_CLASSES_ROOT, "A\\B\\C\\D"), ERROR_FILE_NOT_FOUND);
+    });
+}
+
 } // namespace
