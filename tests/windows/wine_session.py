@@ -149,12 +149,10 @@ class WineSession:
         for path in exports:
             if os.path.exists(path):
                 os.remove(path)
-        # Each export is a Wine process of its own; run side by side, they
-        # take hardly longer than one.
-        exporters = [self.start_wine(["regedit", "/E", windows_path(path), root])
-                     for path, root in zip(exports, self.roots)]
-        for exporter in exporters:
-            exporter.wait(timeout=HANG_LIMIT_SECONDS)
+        # One export at a time: regedit processes started side by side now
+        # and then left a root's file unwritten, which read as keys missing.
+        for path, root in zip(exports, self.roots):
+            self.wine(["regedit", "/E", windows_path(path), root])
         keys = {}
         for path in exports:
             if os.path.exists(path):  # regedit writes nothing for a missing key
