@@ -90,6 +90,10 @@ void program_fault(const std::string &what);
 // A handle as describe() names it: key1, search2, HKEY_CLASSES_ROOT.
 std::string handle_name(uintptr_t handle);
 std::string text_of(const char *text);
+// Copies `path` into `buffer` when it fits `size` bytes with its terminator,
+// as GetCurrentDirectoryA and GetWindowsDirectoryA do, and records what the
+// call returns: the length copied, or the size needed.
+void copy_out(const std::string &path, char *buffer, unsigned long size, Record &record);
 std::string upper(const std::string &text);
 bool same_name(const std::string &a, const std::string &b);
 std::vector<std::string> split_path(const std::string &path);

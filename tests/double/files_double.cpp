@@ -208,13 +208,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
         return DWORD(finish(record));
     }
     std::string path = chain_path(state().current);
-    record.text = path;
-    if (buffer == nullptr || path.size() + 1 > size) {
-        record.result = long(path.size() + 1);
-    } else {
-        std::memcpy(buffer, path.c_str(), path.size() + 1);
-        record.result = long(path.size());
-    }
+    copy_out(path, buffer, size, record);
     return DWORD(finish(record));
 }
 

@@ -2,6 +2,7 @@
 // handles that the program commits.
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "double_state.h"
 
@@ -36,6 +37,16 @@ void program_fault(const std::string &what) {
 
 std::string text_of(const char *text) {
     return text == nullptr ? std::string() : text;
+}
+
+void copy_out(const std::string &path, char *buffer, unsigned long size, Record &record) {
+    record.text = path;
+    if (buffer == nullptr || path.size() + 1 > size) {
+        record.result = long(path.size() + 1);
+    } else {
+        std::memcpy(buffer, path.c_str(), path.size() + 1);
+        record.result = long(path.size());
+    }
 }
 
 std::string upper(const std::string &text) {

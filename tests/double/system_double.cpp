@@ -87,13 +87,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
         return UINT(finish(record));
     }
     const std::string &path = *state().windows_dir;
-    record.text = path;
-    if (buffer == nullptr || path.size() + 1 > size) {
-        record.result = long(path.size() + 1);
-    } else {
-        std::memcpy(buffer, path.c_str(), path.size() + 1);
-        record.result = long(path.size());
-    }
+    copy_out(path, buffer, size, record);
     return UINT(finish(record));
 }
 
