@@ -78,7 +78,8 @@ void remember_identity(const struct stat &info) {
 
 // Reads the file straight into `text`, sized at first for `expected` bytes
 // and grown if the file has grown since.
-bool read_whole(int fd, off_t expected, std::string &text) {
+bool read_whole(int fd, off_t expected, RegistryText &text) {
+    text.reserve(size_t(expected) + 2); // the parse adds a stop after the text
     text.resize(size_t(expected) + 1);
     size_t done = 0;
     for (;;) {
@@ -110,7 +111,7 @@ void refresh() {
         return;
     }
     if (!same_identity(info)) {
-        std::string text;
+        RegistryText text;
         loaded.file = RegistryFile();
         loaded.parsed = read_whole(fd, info.st_size, text) && loaded.file.parse(std::move(text));
         remember_identity(info);
@@ -240,24 +241,24 @@ bool split_subkey(const char *sub_key, std::vector<std::string> &path) {
     }
 }
 
-RegistryKey *find_key(const std::vector<std::string> &path) {
-    RegistryKey *key = &loaded.file.top();
+RegistryKeyId find_key(const std::vector<std::string> &path) {
+    std::string joined;
     for (const std::string &name : path) {
-        key = key->child(name);
-        if (key == nullptr)
-            return nullptr;
+        if (!joined.empty())
+            joined += '\\';
+        joined += name;
     }
-    return key;
+    return loaded.file.find(joined);
 }
 
 // The key that a handle stands for, or the error that Windows gives for it.
-LONG key_of(HKEY handle, std::vector<std::string> &path, RegistryKey *&key) {
+// A hive that the file does not name still opens, as an empty key
+// (no_registry_key).
+LONG key_of(HKEY handle, std::vector<std::string> &path, RegistryKeyId &key) {
     if (!hive_path(handle, path))
         return ERROR_INVALID_HANDLE;
     key = find_key(path);
-    if (key == nullptr && path.size() == 1)
-        key = &loaded.file.top(); // an empty hive still opens
-    return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+    return key == no_registry_key && path.size() > 1 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 } // namespace
@@ -273,14 +274,14 @@ extern "C" LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
         return ERROR_INVALID_PARAMETER;
     RegistryLock lock;
     std::vector<std::string> path;
-    RegistryKey *base;
+    RegistryKeyId base;
     if (LONG error = key_of(key, path, base))
         return error;
     if (sub_key == nullptr || sub_key[0] == '\0') {
         *result = key;
         return ERROR_SUCCESS;
     }
-    if (!split_subkey(sub_key, path) || find_key(path) == nullptr)
+    if (!split_subkey(sub_key, path) || find_key(path) == no_registry_key)
         return ERROR_FILE_NOT_FOUND;
     open_keys[next_handle] = path;
     *result = HKEY(next_handle);
@@ -297,20 +298,21 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD res
         return ERROR_INVALID_PARAMETER;
     RegistryLock lock;
     std::vector<std::string> path;
-    RegistryKey *found;
+    RegistryKeyId found;
     if (LONG error = key_of(key, path, found))
         return error;
-    const RegistryValue *value = found->value(value_name == nullptr ? "" : value_name);
-    if (value == nullptr)
+    RegistryValue value;
+    if (found == no_registry_key ||
+        !loaded.file.value(found, value_name == nullptr ? "" : value_name, value))
         return ERROR_FILE_NOT_FOUND;
     if (type != nullptr)
-        *type = value->type;
-    DWORD needed = DWORD(value->data.size());
+        *type = value.type;
+    DWORD needed = DWORD(value.data.size());
     LONG result = ERROR_SUCCESS;
     if (data != nullptr && *data_size < needed)
         result = ERROR_MORE_DATA;
     else if (data != nullptr)
-        memcpy(data, value->data.data(), needed);
+        memcpy(data, value.data.data(), needed);
     if (data_size != nullptr)
         *data_size = needed;
     return result;
@@ -323,15 +325,15 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD res
 extern "C" LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     RegistryLock lock;
     std::vector<std::string> path;
-    RegistryKey *base;
+    RegistryKeyId base;
     if (LONG error = key_of(key, path, base))
         return error;
     if (sub_key == nullptr || sub_key[0] == '\0')
         return ERROR_INVALID_PARAMETER;
-    RegistryKey *doomed = split_subkey(sub_key, path) ? find_key(path) : nullptr;
-    if (doomed == nullptr)
+    RegistryKeyId doomed = split_subkey(sub_key, path) ? find_key(path) : no_registry_key;
+    if (doomed == no_registry_key)
         return ERROR_FILE_NOT_FOUND;
-    if (!doomed->children.empty())
+    if (loaded.file.subkey_count(doomed) != 0)
         return ERROR_ACCESS_DENIED;
     loaded.file.remove(doomed);
     return save() ? ERROR_SUCCESS : ERROR_CANTWRITE;

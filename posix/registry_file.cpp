@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace standin {
 
 static const char header_regedit4[] = "REGEDIT4";
@@ -15,36 +17,31 @@ std::string upper_name(const std::string &name) {
     return result;
 }
 
-RegistryKey *RegistryKey::child(const std::string &name) const {
-    auto found = children.find(upper_name(name));
-    return found == children.end() ? nullptr : found->second.get();
-}
+static char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
 // Whether two names are the same to the registry, ASCII letters matching
 // either case, without making upper-case copies of them.
-static bool same_name(const std::string &a, const std::string &b) {
+static bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 'a' + 'A') : b[i];
-        if (x != y)
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i]))
             return false;
-    }
     return true;
 }
 
-const RegistryValue *RegistryKey::value(const std::string &wanted) const {
-    for (const RegistryValue &v : values)
-        if (same_name(v.name, wanted))
-            return &v;
-    return nullptr;
+// FNV-1a over the upper-cased path, so that spellings that differ in case
+// only meet in the same slot.
+static uint32_t path_hash(std::string_view path) {
+    uint32_t hash = 2166136261u;
+    for (char c : path)
+        hash = (hash ^ (unsigned char)upper(c)) * 16777619u;
+    return hash;
 }
 
-std::string RegistryKey::full_name() const {
-    if (parent == nullptr || parent->parent == nullptr)
-        return name;
-    return parent->full_name() + "\\" + name;
+static std::string_view last_name(std::string_view path) {
+    size_t slash = path.rfind('\\');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 static int hex_digit(char c) {
@@ -63,11 +60,17 @@ static bool read_quoted(const char *&p, const char *end, std::string &out) {
     if (p == end || *p != '"')
         return false;
     for (++p; p != end; ++p) {
+        const char *plain = p;
+        while (p != end && *p != '"' && *p != '\\')
+            ++p;
+        out.append(plain, size_t(p - plain));
+        if (p == end)
+            break;
         if (*p == '"') {
             ++p;
             return true;
         }
-        if (*p == '\\' && p + 1 != end && (p[1] == '\\' || p[1] == '"'))
+        if (p + 1 != end && (p[1] == '\\' || p[1] == '"'))
             ++p;
         out += *p;
     }
@@ -103,52 +106,106 @@ static std::string narrow_utf16(const std::string &wide) {
     return narrow;
 }
 
-// Where the walk to the key that `path` names may start: the deepest key
-// that it shares with the key made last, found by their common spelling.
-// Headers mostly name a child or a sibling of the key before them, so only
-// the last names of a path are looked up, not every name from the top.
-RegistryKey *RegistryFile::shared_key(const std::string &path, size_t &begin) {
-    if (last_key_ == nullptr)
-        return &top_;
-    size_t common = 0;
-    while (common < path.size() && common < last_path_.size() && path[common] == last_path_[common])
-        ++common;
-    size_t shared = common;
-    while (shared > 0 && !(path[shared] == '\\' &&
-                           (shared == last_path_.size() || last_path_[shared] == '\\')))
-        --shared;
-    if (shared == 0 || shared >= path.size())
-        return &top_;
-    RegistryKey *key = last_key_;
-    for (size_t i = shared; i < last_path_.size(); ++i)
-        if (last_path_[i] == '\\')
-            key = key->parent;
-    begin = shared + 1;
-    return key;
+std::string_view RegistryFile::path(const Key &key) const {
+    return std::string_view(text_.data() + key.path_begin, key.path_size);
 }
 
-RegistryKey *RegistryFile::make_key(const std::string &path) {
-    size_t begin = 0;
-    RegistryKey *key = shared_key(path, begin);
-    while (begin <= path.size()) {
-        size_t end = path.find('\\', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string name = path.substr(begin, end - begin);
-        if (name.empty())
-            return nullptr;
-        std::unique_ptr<RegistryKey> &slot = key->children.try_emplace(upper_name(name)).first->second;
-        if (!slot) {
-            slot.reset(new RegistryKey);
-            slot->name = std::move(name);
-            slot->parent = key;
-        }
-        key = slot.get();
-        begin = end + 1;
+RegistryKeyId RegistryFile::lookup(std::string_view wanted, uint32_t hash) const {
+    if (table_.empty())
+        return no_registry_key;
+    size_t mask = table_.size() - 1;
+    for (size_t slot = hash & mask; table_[slot].id != no_registry_key; slot = (slot + 1) & mask)
+        if (table_[slot].hash == hash && same_name(path(keys_[table_[slot].id]), wanted))
+            return table_[slot].id;
+    return no_registry_key;
+}
+
+// Puts a key in the table, which is kept at most three quarters full so
+// that probes stay short.
+void RegistryFile::insert(RegistryKeyId id) {
+    if ((size_t(id) + 1) * 4 > table_.size() * 3) {
+        std::vector<Slot, HugePageAllocator<Slot>> larger(std::max<size_t>(1024, table_.size() * 2));
+        table_.swap(larger);
+        for (RegistryKeyId again = 0; again < id; ++again)
+            insert(again);
     }
-    last_key_ = key;
-    last_path_ = path;
-    return key;
+    size_t mask = table_.size() - 1;
+    size_t slot = keys_[id].hash & mask;
+    while (table_[slot].id != no_registry_key)
+        slot = (slot + 1) & mask;
+    table_[slot] = Slot{keys_[id].hash, id};
+}
+
+// How far the path of the header before this one (`last_`) is shared by
+// `path`: the end of their longest common run of whole names, 0 for none,
+// with the key that it names.
+size_t RegistryFile::shared_with_last(std::string_view path, RegistryKeyId &shared) const {
+    if (last_ == no_registry_key)
+        return 0;
+    std::string_view last = this->path(keys_[last_]);
+    size_t common = 0;
+    while (common < path.size() && common < last.size() && path[common] == last[common])
+        ++common;
+    size_t end = common;
+    while (end > 0 && !((end == path.size() || path[end] == '\\') &&
+                        (end == last.size() || last[end] == '\\')))
+        --end;
+    if (end == 0)
+        return 0;
+    shared = last_;
+    for (size_t i = end; i < last.size(); ++i)
+        if (last[i] == '\\')
+            shared = keys_[shared].parent;
+    return end;
+}
+
+// The key that a header's path names, made with every missing parent.
+// Headers mostly name a child or a sibling of the key before them, so the
+// walk starts from the names they share; below that, names are looked up
+// until one is missing, and from there on every key is new.
+RegistryKeyId RegistryFile::make_key(size_t path_begin, size_t path_size) {
+    std::string_view whole(text_.data() + path_begin, path_size);
+    if (whole.empty() || whole.front() == '\\' || whole.back() == '\\' ||
+        whole.find("\\\\") != std::string_view::npos)
+        return no_registry_key; // an empty name
+    RegistryKeyId parent = no_registry_key;
+    size_t shared = shared_with_last(whole, parent);
+    bool may_exist = true;
+    // The hash runs on from the shared key's, which covers the same bytes.
+    uint32_t hash = shared == 0 ? path_hash("") : keys_[parent].hash;
+    if (shared < whole.size() && shared > 0)
+        hash = (hash ^ (unsigned char)'\\') * 16777619u;
+    for (size_t at = shared == 0 ? 0 : shared + 1; at <= whole.size(); ++at) {
+        bool name_ends = at == whole.size() || whole[at] == '\\';
+        if (name_ends && at > shared) {
+            RegistryKeyId existing = may_exist ? lookup(whole.substr(0, at), hash) : no_registry_key;
+            if (existing != no_registry_key) {
+                parent = existing;
+            } else {
+                may_exist = false; // a missing key has no subkeys either
+                parent = add_key(path_begin, at, hash, parent);
+            }
+        }
+        if (at < whole.size())
+            hash = (hash ^ (unsigned char)upper(whole[at])) * 16777619u;
+    }
+    last_ = parent;
+    return parent;
+}
+
+RegistryKeyId RegistryFile::add_key(size_t path_begin, size_t path_size, uint32_t hash,
+                                    RegistryKeyId parent) {
+    Key key;
+    key.path_begin = path_begin;
+    key.path_size = uint32_t(path_size);
+    key.hash = hash;
+    key.parent = parent;
+    if (parent != no_registry_key)
+        ++keys_[parent].subkeys;
+    keys_.push_back(key);
+    RegistryKeyId id = RegistryKeyId(keys_.size() - 1);
+    insert(id);
+    return id;
 }
 
 bool RegistryFile::parse_header(size_t line_begin, size_t begin, size_t end) {
@@ -156,21 +213,28 @@ bool RegistryFile::parse_header(size_t line_begin, size_t begin, size_t end) {
     size_t length = end - begin;
     if (length < 3 || p[length - 1] != ']' || p[1] == '-')
         return false;
-    current_ = make_key(std::string(p + 1, length - 2));
-    if (current_ == nullptr)
+    current_ = make_key(begin + 1, length - 2);
+    if (current_ == no_registry_key)
         return false;
-    current_->has_section = true;
     if (sections_.empty())
         preamble_end_ = line_begin;
     else
         sections_.back().end = line_begin;
-    sections_.push_back(RegistrySection{line_begin, text_.size(), current_, std::string()});
+    Key &key = keys_[current_];
+    uint32_t number = uint32_t(sections_.size());
+    if (key.last_section == UINT32_MAX)
+        key.first_section = number;
+    else
+        sections_[key.last_section].next_of_key = number;
+    key.last_section = number;
+    key.has_header = true;
+    sections_.push_back(Section{line_begin, text_.size(), current_, UINT32_MAX});
     return true;
 }
 
 // Collects the bytes of a hex value, which may run on over lines that end in
 // a backslash.
-static bool read_hex_bytes(const std::string &text, size_t &p, size_t line_end, std::string &out,
+static bool read_hex_bytes(std::string_view text, size_t &p, size_t line_end, std::string &out,
                            size_t &next) {
     while (p < line_end) {
         char c = text[p];
@@ -196,10 +260,13 @@ static bool read_hex_bytes(const std::string &text, size_t &p, size_t line_end, 
     return true;
 }
 
-bool RegistryFile::parse_value(size_t &begin, size_t end, size_t &next) {
+// Parses the value line at `begin` into `value`, whose strings are reused.
+bool RegistryFile::parse_value(size_t begin, size_t end, size_t &next, RegistryValue &value) const {
     const char *p = text_.data() + begin;
     const char *line_end = text_.data() + end;
-    RegistryValue value;
+    value.name.clear();
+    value.type = REG_SZ;
+    value.data.clear();
     if (*p == '@')
         ++p;
     else if (!read_quoted(p, line_end, value.name))
@@ -241,12 +308,6 @@ bool RegistryFile::parse_value(size_t &begin, size_t end, size_t &next) {
     } else {
         return false;
     }
-    for (RegistryValue &existing : current_->values)
-        if (same_name(existing.name, value.name)) {
-            existing = std::move(value);
-            return true;
-        }
-    current_->values.push_back(std::move(value));
     return true;
 }
 
@@ -256,23 +317,38 @@ bool RegistryFile::parse_line(size_t begin, size_t end, size_t &next) {
         return true;
     if (text_[first] == '[')
         return parse_header(begin, first, end);
-    return current_ != nullptr && parse_value(first, end, next);
+    return current_ != no_registry_key && parse_value(first, end, next, scratch_);
 }
 
 // A section for every header, counted up front: a registry of many keys
 // would otherwise copy its sections again and again as they grow.
-static size_t count_headers(const std::string &text) {
+static size_t count_headers(std::string_view text) {
     size_t count = 0;
     for (size_t at = text.find("\n["); at != std::string::npos; at = text.find("\n[", at + 2))
         ++count;
     return count;
 }
 
-bool RegistryFile::parse(std::string text) {
-    text_ = std::move(text);
-    sections_.reserve(count_headers(text_));
+bool RegistryFile::parse(std::string_view text) {
+    RegistryText copy;
+    copy.reserve(text.size() + 1);
+    copy.insert(copy.end(), text.begin(), text.end());
+    return parse(std::move(copy));
+}
+
+bool RegistryFile::parse(RegistryText text) {
+    buffer_ = std::move(text);
+    buffer_.push_back('\0'); // a stop for the C functions that read a number
+    text_ = std::string_view(buffer_.data(), buffer_.size() - 1);
+    size_t headers = count_headers(text_);
+    sections_.reserve(headers);
+    keys_.reserve(headers + headers / 4);
+    size_t slots = 1024;
+    while (slots * 3 < keys_.capacity() * 4)
+        slots *= 2;
+    table_.resize(slots);
     size_t end = text_.find('\n');
-    std::string header = text_.substr(0, end == std::string::npos ? text_.size() : end);
+    std::string header(text_.substr(0, end == std::string::npos ? text_.size() : end));
     newline_ = !header.empty() && header.back() == '\r' ? "\r\n" : "\n";
     if (!header.empty() && header.back() == '\r')
         header.pop_back();
@@ -291,28 +367,113 @@ bool RegistryFile::parse(std::string text) {
         ok = parse_line(begin, line_end, next);
     }
     if (!ok) {
-        top_.children.clear();
+        keys_.clear();
         sections_.clear();
+        table_.clear();
     }
     return ok;
 }
 
-void RegistryFile::remove(RegistryKey *key) {
-    RegistryKey *parent = key->parent;
-    size_t position = sections_.size();
-    for (size_t i = 0; i < sections_.size(); ++i)
-        if (sections_[i].key == key) {
-            sections_[i].key = nullptr;
-            position = std::min(position, i);
+RegistryKeyId RegistryFile::find(std::string_view wanted) const {
+    RegistryKeyId id = lookup(wanted, path_hash(wanted));
+    return id == no_registry_key || keys_[id].removed ? no_registry_key : id;
+}
+
+std::vector<RegistryKeyId> RegistryFile::keys() const {
+    std::vector<RegistryKeyId> present;
+    for (RegistryKeyId id = 0; id < keys_.size(); ++id)
+        if (!keys_[id].removed)
+            present.push_back(id);
+    return present;
+}
+
+size_t RegistryFile::subkey_count(RegistryKeyId key) const { return keys_[key].subkeys; }
+
+std::string RegistryFile::full_name(RegistryKeyId id) const {
+    std::vector<std::string_view> names;
+    for (; id != no_registry_key; id = keys_[id].parent)
+        names.push_back(last_name(path(keys_[id])));
+    std::string name;
+    for (size_t i = names.size(); i-- > 0;) {
+        name += names[i];
+        if (i > 0)
+            name += '\\';
+    }
+    return name;
+}
+
+// Calls `visit` with each value line of the key's sections, in the order of
+// the file; the text was checked whole when it was read.
+template <typename Visit> void RegistryFile::each_value(const Key &key, Visit visit) const {
+    RegistryValue value;
+    for (uint32_t number = key.first_section; number != UINT32_MAX;
+         number = sections_[number].next_of_key) {
+        const Section &section = sections_[number];
+        size_t next = text_.find('\n', section.begin); // past the header
+        next = next == std::string::npos ? section.end : next + 1;
+        while (next < section.end) {
+            size_t begin = next;
+            size_t line_end = text_.find('\n', begin);
+            if (line_end == std::string::npos)
+                line_end = text_.size();
+            next = line_end + 1;
+            if (line_end > begin && text_[line_end - 1] == '\r')
+                --line_end;
+            size_t first = text_.find_first_not_of(" \t", begin);
+            if (first >= line_end || text_[first] == ';')
+                continue;
+            if (parse_value(first, line_end, next, value))
+                visit(value);
         }
+    }
+}
+
+bool RegistryFile::value(RegistryKeyId key, std::string_view name, RegistryValue &out) const {
+    bool found = false;
+    each_value(keys_[key], [&](RegistryValue &value) {
+        if (same_name(value.name, name)) {
+            out = value;
+            found = true;
+        }
+    });
+    return found;
+}
+
+std::vector<RegistryValue> RegistryFile::values(RegistryKeyId key) const {
+    std::vector<RegistryValue> all;
+    each_value(keys_[key], [&](RegistryValue &value) {
+        for (RegistryValue &existing : all)
+            if (same_name(existing.name, value.name)) {
+                existing = value;
+                return;
+            }
+        all.push_back(value);
+    });
+    return all;
+}
+
+void RegistryFile::remove(RegistryKeyId id) {
+    Key &key = keys_[id];
+    size_t position = key.first_section == UINT32_MAX ? sections_.size() : key.first_section;
+    for (const WrittenHeader &header : written_)
+        if (header.key == id)
+            position = std::min(position, header.before);
+    key.removed = true;
+    if (key.parent == no_registry_key)
+        return;
+    Key &parent = keys_[key.parent];
+    --parent.subkeys;
     // A parent that only existed through this key's section would vanish with
     // it on the next read: it gets a header of its own where this key stood.
-    if (!parent->has_section && parent->parent != &top_ && parent != &top_) {
-        parent->has_section = true;
-        RegistrySection header{0, 0, parent, "[" + parent->full_name() + "]" + newline_ + newline_};
-        sections_.insert(sections_.begin() + long(std::min(position, sections_.size())), header);
+    if (!parent.has_header && parent.parent != no_registry_key) {
+        parent.has_header = true;
+        WrittenHeader header{position, key.parent,
+                             "[" + full_name(key.parent) + "]" + newline_ + newline_};
+        auto after = std::upper_bound(
+            written_.begin(), written_.end(), position,
+            [](size_t before, const WrittenHeader &other) { return before < other.before; });
+        written_.insert(after, std::move(header));
     }
-    parent->children.erase(upper_name(key->name));
 }
 
 std::string RegistryFile::serialize() const {
@@ -332,14 +493,19 @@ std::vector<std::string_view> RegistryFile::pieces() const {
             out.emplace_back(data, size);
     };
     add(text_.data(), preamble_end_);
-    for (const RegistrySection &section : sections_) {
-        if (section.key == nullptr)
-            continue;
-        if (!section.written.empty())
-            add(section.written.data(), section.written.size());
-        else
+    size_t header = 0;
+    auto add_headers_before = [&](size_t number) {
+        for (; header < written_.size() && written_[header].before <= number; ++header)
+            if (!keys_[written_[header].key].removed)
+                add(written_[header].text.data(), written_[header].text.size());
+    };
+    for (size_t number = 0; number < sections_.size(); ++number) {
+        add_headers_before(number);
+        const Section &section = sections_[number];
+        if (!keys_[section.key].removed)
             add(text_.data() + section.begin, section.end - section.begin);
     }
+    add_headers_before(SIZE_MAX);
     return out;
 }
 
