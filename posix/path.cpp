@@ -25,15 +25,6 @@ std::string WindowsPath::text() const {
     return result;
 }
 
-bool same_name(const std::string &a, const std::string &b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
-}
-
 static bool has_forbidden_char(const std::string &name, const char *forbidden) {
     for (unsigned char c : name)
         if (c < 0x20 || strchr(forbidden, c) != nullptr)

@@ -4,6 +4,7 @@
 #define UNINST_POSIX_PATH_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <windows.h>
@@ -33,7 +34,15 @@ bool is_valid_pattern(const std::string &pattern);
 bool is_device_name(const std::string &name);
 
 // Compares names as Windows does on its volumes: ASCII letters match either case.
-bool same_name(const std::string &a, const std::string &b);
+inline bool same_name(std::string_view a, std::string_view b) {
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i]))
+            return false;
+    return true;
+}
 
 // Makes `text` a full path against `current` (the current directory) and
 // `drive_current` (each drive's current directory). The last name may hold

@@ -1,5 +1,7 @@
 #include "registry_file.h"
 
+#include "path.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -19,15 +21,16 @@ std::string upper_name(const std::string &name) {
 
 static char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
-// Whether two names are the same to the registry, ASCII letters matching
-// either case, without making upper-case copies of them.
-static bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
+// The end of the line that starts at `begin`, less a carriage return, and
+// in `next` where the following line starts.
+static size_t line_end_from(std::string_view text, size_t begin, size_t &next) {
+    size_t line_end = text.find('\n', begin);
+    if (line_end == std::string::npos)
+        line_end = text.size();
+    next = line_end + 1;
+    if (line_end > begin && text[line_end - 1] == '\r')
+        --line_end;
+    return line_end;
 }
 
 // FNV-1a over the upper-cased path, so that spellings that differ in case
@@ -244,12 +247,7 @@ static bool read_hex_bytes(std::string_view text, size_t &p, size_t line_end, st
             if (next >= text.size())
                 return false;
             p = next;
-            line_end = text.find('\n', p);
-            if (line_end == std::string::npos)
-                line_end = text.size();
-            next = line_end + 1;
-            if (line_end > p && text[line_end - 1] == '\r')
-                --line_end;
+            line_end = line_end_from(text, p, next);
         } else if (p + 1 < line_end && hex_digit(c) >= 0 && hex_digit(text[p + 1]) >= 0) {
             out += char(hex_digit(c) * 16 + hex_digit(text[p + 1]));
             p += 2;
@@ -358,12 +356,7 @@ bool RegistryFile::parse(RegistryText text) {
     preamble_end_ = text_.size();
     while (ok && next < text_.size()) {
         size_t begin = next;
-        size_t line_end = text_.find('\n', begin);
-        if (line_end == std::string::npos)
-            line_end = text_.size();
-        next = line_end + 1;
-        if (line_end > begin && text_[line_end - 1] == '\r')
-            --line_end;
+        size_t line_end = line_end_from(text_, begin, next);
         ok = parse_line(begin, line_end, next);
     }
     if (!ok) {
@@ -413,12 +406,7 @@ template <typename Visit> void RegistryFile::each_value(const Key &key, Visit vi
         next = next == std::string::npos ? section.end : next + 1;
         while (next < section.end) {
             size_t begin = next;
-            size_t line_end = text_.find('\n', begin);
-            if (line_end == std::string::npos)
-                line_end = text_.size();
-            next = line_end + 1;
-            if (line_end > begin && text_[line_end - 1] == '\r')
-                --line_end;
+            size_t line_end = line_end_from(text_, begin, next);
             size_t first = text_.find_first_not_of(" \t", begin);
             if (first >= line_end || text_[first] == ';')
                 continue;
